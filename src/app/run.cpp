@@ -1,7 +1,9 @@
 #include "app/run.h"
 
 #include "descriptor/descriptor.h"
+#include "descriptor/writer.h"
 #include "platform/platform.h"
+#include "shrink/shrink.h"
 #include "support/support.h"
 
 #include <cstdio>
@@ -35,6 +37,8 @@ struct Run {
     char lockPath[PATH_SIZE];
     char errorText[ERROR_TEXT_SIZE];
     DescriptorRecord record;
+    ShrinkPlan plan;
+    char newPath[PATH_SIZE];
 };
 
 // Full path and lock marker path. Both, and the .new and .bak names made from the argument,
@@ -91,7 +95,19 @@ int runStages(int argc, char** argv, Run* run) {
     result = checkLock(run);
     if (result == 0) result = readDescriptor(descriptor, &run->record);
     closeText(descriptor);
-    return result;
+    if (result != 0) return result;
+
+    result = scanPartitionTable(&run->record, run->fullPath, run->errorText, sizeof run->errorText,
+                                &run->plan);
+    if (result == 0 && !run->testMode) result = confirmShrink(&run->plan);
+    if (result == 0) result = writeDescriptor(&run->record, &run->plan, run->argument, run->newPath);
+    if (result != 0) return result;
+    if (run->testMode) {
+        printInfo("New descriptor written to %s, no old files altered", run->newPath);
+        return 0;
+    }
+    return commitShrink(run->argument, run->newPath, &run->plan, run->errorText,
+                        sizeof run->errorText);
 }
 
 }  // namespace
