@@ -1,6 +1,6 @@
 // POSIX backend. The OS error code is errno, so the OS-level and runtime-library errors coincide.
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <csignal>

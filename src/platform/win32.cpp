@@ -1,6 +1,6 @@
 // Win32 backend: the system's own calls, with the C runtime for streams and the lock probe.
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cerrno>
 #include <conio.h>

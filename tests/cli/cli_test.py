@@ -461,6 +461,13 @@ class Scan(ToolCase):
                    "New descriptor written to abs.vmdk.new, no old files altered\n",
                    unchanged=False)
 
+    def test_extent_path_that_does_not_fit(self):
+        name = "x" * 234  # the longest that fits the line: folder and name pass 259
+        self.write("disk.vmdk", DESCRIPTOR.replace('"disk-flat.vmdk"', '"%s"' % name))
+        _, err = self.check(["-t", "disk.vmdk"], 4, 'Desc file: "{dir}disk.vmdk"\n',
+                            'Cannot open disk file "%s" for reading ({sys})\n' % name)
+        self.assertIn(b"/206 - " if windows() else b"/36 - ", err)
+
     def test_short_extent_has_no_table(self):
         self.write("disk.vmdk", DESCRIPTOR)
         self.write("disk-flat.vmdk", mbr([PART])[:300])
