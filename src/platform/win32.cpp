@@ -15,6 +15,20 @@ namespace {
 
 HANDLE toHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// An existing file on a disk: a pipe or a console would block or make no sense as one.
+bool openDiskFile(const char* path, DWORD access, DWORD share, FileHandle* file) {
+    HANDLE handle =
+        CreateFileA(path, access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    *file = reinterpret_cast<FileHandle>(handle);
+    return true;
+}
+
 }  // namespace
 
 bool queryOsVersion(unsigned* major, unsigned* minor) {
@@ -89,17 +103,7 @@ int readTextLine(FILE* stream, char* buf, int size) {
 void closeText(FILE* stream) { fclose(stream); }
 
 bool openForReading(const char* path, FileHandle* file) {
-    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    // A pipe or a console would block or make no sense as a disk.
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
-        CloseHandle(handle);
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return false;
-    }
-    *file = reinterpret_cast<FileHandle>(handle);
-    return true;
+    return openDiskFile(path, GENERIC_READ, FILE_SHARE_READ, file);
 }
 
 bool readFirstSector(FileHandle file, unsigned char sector[512]) {
@@ -115,16 +119,7 @@ bool readFirstSector(FileHandle file, unsigned char sector[512]) {
 }
 
 bool openExclusive(const char* path, FileHandle* file) {
-    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
-        CloseHandle(handle);
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return false;
-    }
-    *file = reinterpret_cast<FileHandle>(handle);
-    return true;
+    return openDiskFile(path, GENERIC_READ | GENERIC_WRITE, 0, file);
 }
 
 bool seekFile(FileHandle file, uint64_t offset) {
