@@ -204,10 +204,8 @@ bool setEndOfFile(FileHandle file) {
     return position >= 0 && ftruncate(toFd(file), position) == 0;
 }
 
-void closeFile(FileHandle file) {
-    fcntl(toFd(file), F_SETLEASE, F_UNLCK);
-    close(toFd(file));
-}
+// Closing gives up a lease too.
+void closeFile(FileHandle file) { close(toFd(file)); }
 
 bool renameNoReplace(const char* oldName, const char* newName) {
     if (renameat2(AT_FDCWD, oldName, AT_FDCWD, newName, RENAME_NOREPLACE) == 0) return true;
