@@ -25,7 +25,9 @@ bool started = false;
 unsigned versionWord = 0;
 ShutdownList* shutdownList = nullptr;
 
-void printLine(FILE* stream, const char* format, va_list args) {
+// Marked as a printf-style function so that the compiler checks the callers' formats, not this
+// forwarding call.
+FLATCUT_PRINTF(2, 0) void printLine(FILE* stream, const char* format, va_list args) {
     char line[512];
     // A longer message is cut at 511 characters.
     if (vsnprintf(line, sizeof line, format, args) < 0) line[0] = '\0';
