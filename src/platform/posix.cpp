@@ -147,9 +147,19 @@ FILE* openTextForReading(const char* path) {
     return stream;
 }
 
+// CR LF reads as LF, as a Windows text stream gives it, also when the CR ends a full piece.
 int readTextLine(FILE* stream, char* buf, int size) {
-    if (fgets(buf, size, stream)) return 1;
-    return feof(stream) && !ferror(stream) ? 0 : -1;
+    if (!fgets(buf, size, stream)) return feof(stream) && !ferror(stream) ? 0 : -1;
+    size_t length = strlen(buf);
+    if (length >= 2 && buf[length - 2] == '\r' && buf[length - 1] == '\n') {
+        buf[length - 2] = '\n';
+        buf[length - 1] = '\0';
+    } else if (length >= 1 && buf[length - 1] == '\r') {
+        int next = getc(stream);
+        if (next == '\n') buf[length - 1] = '\n';
+        else if (next != EOF) ungetc(next, stream);
+    }
+    return 1;
 }
 
 void closeText(FILE* stream) { fclose(stream); }

@@ -222,6 +222,16 @@ TEST(ReadDescriptor, LineFaults) {
     }
 }
 
+TEST(ReadDescriptor, CrLfAtTheEndOfAFullPiece) {
+    // 254 characters and CR LF: the CR ends the first 255-character piece.
+    std::string line = "ddb.adapterType = \"" + std::string(234, 'a') + "\"";
+    ASSERT_EQ(line.size(), 254u);
+    ReadResult r = readText(valid(line + "\r\nversion=7\r\n"));
+    EXPECT_EQ(r.code, 0) << r.error;
+    EXPECT_EQ(r.record.version, 7u);
+    EXPECT_EQ(std::string(r.record.adapterType), std::string(15, 'a'));
+}
+
 TEST(ReadDescriptor, LongLinesAreReadInPieces) {
     // 255 characters make one piece; the rest of the line is a line of its own.
     std::string comment = "#" + std::string(254, 'c') + "version=x\n";
