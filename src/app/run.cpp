@@ -1,13 +1,13 @@
 #include "app/run.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "descriptor/descriptor.h"
 #include "descriptor/writer.h"
 #include "platform/platform.h"
 #include "shrink/shrink.h"
 #include "support/support.h"
-
-#include <cstdio>
-#include <cstring>
 
 #ifndef FLATCUT_VERSION
 #define FLATCUT_VERSION "0.0.0"
@@ -20,15 +20,17 @@ const size_t ERROR_TEXT_SIZE = 256;
 const char* const LOCK_SUFFIX = ".lck";
 const size_t SUFFIX_LENGTH = 4;  // ".lck", ".new" and ".bak" alike
 
-const char USAGE[] = "\n"
-                     "flatcut " FLATCUT_VERSION "\n"
-                     "\n"
-                     "Usage:\n"
-                     "\n"
-                     "flatcut [-t] <VD descriptor file>\n"
-                     "\n"
-                     "With -t option, only .new descriptor file is created, old files are unchanged.\n"
-                     "\n";
+const char USAGE[] =
+    "\n"
+    "flatcut " FLATCUT_VERSION
+    "\n"
+    "\n"
+    "Usage:\n"
+    "\n"
+    "flatcut [-t] <VD descriptor file>\n"
+    "\n"
+    "With -t option, only .new descriptor file is created, old files are unchanged.\n"
+    "\n";
 
 struct Run {
     bool testMode;
@@ -45,14 +47,17 @@ struct Run {
 // must leave room for their four-character suffix in their buffers.
 int resolvePaths(Run* run) {
     bool resolved = strlen(run->argument) + SUFFIX_LENGTH < PATH_SIZE;
-    if (!resolved) setLastOsError(nameTooLongError());
-    else resolved = getFullPath(run->argument, run->fullPath, PATH_SIZE - SUFFIX_LENGTH);
+    if (!resolved)
+        setLastOsError(nameTooLongError());
+    else
+        resolved = getFullPath(run->argument, run->fullPath, PATH_SIZE - SUFFIX_LENGTH);
     if (!resolved) {
         printError("Cannot get full path for \"%s\" (%s)", run->argument,
                    systemErrorText(run->errorText, sizeof run->errorText, lastOsError()));
         return 3;
     }
-    joinText(run->lockPath, sizeof run->lockPath, run->fullPath, strlen(run->fullPath), LOCK_SUFFIX);
+    joinText(run->lockPath, sizeof run->lockPath, run->fullPath, strlen(run->fullPath),
+             LOCK_SUFFIX);
     return 0;
 }
 
@@ -100,7 +105,8 @@ int runStages(int argc, char** argv, Run* run) {
     result = scanPartitionTable(&run->record, run->fullPath, run->errorText, sizeof run->errorText,
                                 &run->plan);
     if (result == 0 && !run->testMode) result = confirmShrink(&run->plan);
-    if (result == 0) result = writeDescriptor(&run->record, &run->plan, run->argument, run->newPath);
+    if (result == 0)
+        result = writeDescriptor(&run->record, &run->plan, run->argument, run->newPath);
     if (result != 0) return result;
     if (run->testMode) {
         printInfo("New descriptor written to %s, no old files altered", run->newPath);

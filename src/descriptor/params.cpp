@@ -1,8 +1,7 @@
-#include "descriptor.h"
-
-#include "support/support.h"
-
 #include <cstring>
+
+#include "descriptor.h"
+#include "support/support.h"
 
 #define PARAM(key, type, field) \
     { key, type, offsetof(DescriptorRecord, field), sizeof(DescriptorRecord::field) }

@@ -1,9 +1,8 @@
-#include "descriptor.h"
+#include <cstring>
 
+#include "descriptor.h"
 #include "platform/platform.h"
 #include "support/support.h"
-
-#include <cstring>
 
 // Accepted grammar, one line at a time (at most 255 characters a line; a longer one is read in
 // pieces, each a line of its own):
@@ -152,8 +151,8 @@ int checkWholeDescriptor(const DescriptorRecord* record) {
         printError("Error in geometry parameters");
         return 6;
     }
-    uint64_t geometrySectors = static_cast<uint64_t>(record->sectorsPerTrack) * record->heads *
-                               record->cylinders;
+    uint64_t geometrySectors =
+        static_cast<uint64_t>(record->sectorsPerTrack) * record->heads * record->cylinders;
     if (geometrySectors > record->extentSectors) {
         printError("Geometry sectors greater than flat sectors");
         return 6;

@@ -1,12 +1,12 @@
 #include "descriptor/writer.h"
 
-#include "platform/platform.h"
-#include "support/support.h"
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/platform.h"
+#include "support/support.h"
 
 namespace {
 
@@ -25,8 +25,10 @@ void add(Text* text, const char* format, ...) {
     va_start(args, format);
     int n = vsnprintf(text->out + text->length, text->size - text->length, format, args);
     va_end(args);
-    if (n < 0 || static_cast<size_t>(n) >= text->size - text->length) text->overflow = true;
-    else text->length += static_cast<size_t>(n);
+    if (n < 0 || static_cast<size_t>(n) >= text->size - text->length)
+        text->overflow = true;
+    else
+        text->length += static_cast<size_t>(n);
 }
 
 }  // namespace
@@ -49,7 +51,8 @@ size_t formatDescriptor(const DescriptorRecord* r, const ShrinkPlan* plan, char*
     add(&t, "#DDB\n");
     add(&t, "\n");
     add(&t, "ddb.adapterType = \"%s\"\n", r->adapterType);
-    if (r->deletable != ABSENT) add(&t, "ddb.deletable = \"%s\"\n", r->deletable ? "true" : "false");
+    if (r->deletable != ABSENT)
+        add(&t, "ddb.deletable = \"%s\"\n", r->deletable ? "true" : "false");
     if (r->ddbEncoding[0]) add(&t, "ddb.encoding = \"%s\"\n", r->ddbEncoding);
     add(&t, "ddb.geometry.cylinders = \"%u\"\n", plan->newCylinders);
     add(&t, "ddb.geometry.heads = \"%u\"\n", r->heads);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstddef>
+
 #include "descriptor/descriptor.h"
 #include "shrink/shrink.h"
-
-#include <cstddef>
 
 // The whole new descriptor text, with the plan's size and cylinders; its length, or 0 when it
 // does not fit in size bytes.

@@ -1,17 +1,18 @@
 // POSIX backend. The OS error code is errno, so the OS-level and runtime-library errors coincide.
 
-#include "platform/platform.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/utsname.h>
-#include <termios.h>
-#include <unistd.h>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -156,8 +157,10 @@ int readTextLine(FILE* stream, char* buf, int size) {
         buf[length - 1] = '\0';
     } else if (length >= 1 && buf[length - 1] == '\r') {
         int next = getc(stream);
-        if (next == '\n') buf[length - 1] = '\n';
-        else if (next != EOF) ungetc(next, stream);
+        if (next == '\n')
+            buf[length - 1] = '\n';
+        else if (next != EOF)
+            ungetc(next, stream);
     }
     return 1;
 }

@@ -1,15 +1,16 @@
 // Win32 backend: the system's own calls, with the C runtime for streams and the lock probe.
 
-#include "platform/platform.h"
-
-#include <cerrno>
 #include <conio.h>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
 
 namespace {
 

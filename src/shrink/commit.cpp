@@ -1,10 +1,9 @@
-#include "shrink/shrink.h"
-
-#include "platform/platform.h"
-#include "support/support.h"
-
 #include <cstdio>
 #include <cstring>
+
+#include "platform/platform.h"
+#include "shrink/shrink.h"
+#include "support/support.h"
 
 int confirmShrink(const ShrinkPlan* plan) {
     SizeFigures figures = sizeFigures(plan->newSectors);
@@ -13,13 +12,15 @@ int confirmShrink(const ShrinkPlan* plan) {
     fprintf(stderr, "Disk file size will be set to %u sectors (%u Gb, %u Mb)\nAre you sure? (Y/N) ",
             plan->newSectors, figures.gb, figures.mb);
     int key = readKey();
-    if (key < 0) fputc('\n', stderr);
-    else fprintf(stderr, "%c\n", key);
+    if (key < 0)
+        fputc('\n', stderr);
+    else
+        fprintf(stderr, "%c\n", key);
     return key == 'y' || key == 'Y' ? 0 : 14;
 }
 
-int commitShrink(const char* argument, const char* newPath, const ShrinkPlan* plan,
-                 char* errorText, size_t errorTextSize) {
+int commitShrink(const char* argument, const char* newPath, const ShrinkPlan* plan, char* errorText,
+                 size_t errorTextSize) {
     char bakPath[260];
     joinText(bakPath, sizeof bakPath, argument, strlen(argument), ".bak");
     if (!renameNoReplace(argument, bakPath)) {

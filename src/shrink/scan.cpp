@@ -1,10 +1,9 @@
-#include "shrink/shrink.h"
-
-#include "platform/platform.h"
-#include "support/support.h"
-
 #include <cinttypes>
 #include <cstring>
+
+#include "platform/platform.h"
+#include "shrink/shrink.h"
+#include "support/support.h"
 
 namespace {
 
@@ -90,7 +89,8 @@ int planFromSector(const DescriptorRecord* record, const unsigned char sector[51
         return 8;
     }
     // An end too close to 2^32 rounds to 0, as 32-bit arithmetic gives, and is refused below.
-    uint64_t rounded = (usedEnd + ROUNDING_SECTORS - 1) & ~static_cast<uint64_t>(ROUNDING_SECTORS - 1);
+    uint64_t rounded =
+        (usedEnd + ROUNDING_SECTORS - 1) & ~static_cast<uint64_t>(ROUNDING_SECTORS - 1);
     uint32_t newSectors = rounded > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(rounded);
     uint32_t newCylinders = newSectors / record->sectorsPerTrack / record->heads;
     if (newCylinders == 0) {

@@ -3,10 +3,10 @@
 // The partition scan that decides the new size, the user's confirmation, and the commit that
 // installs the new descriptor and cuts the flat extent.
 
-#include "descriptor/descriptor.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "descriptor/descriptor.h"
 
 const unsigned SECTOR_SIZE = 512;
 const uint32_t ROUNDING_SECTORS = 2048;  // 1 MiB
@@ -40,5 +40,5 @@ int planFromSector(const DescriptorRecord* record, const unsigned char sector[51
 int confirmShrink(const ShrinkPlan* plan);
 // Renames the descriptor to .bak, installs the .new file and cuts the extent: 0, or 10, 11, 12,
 // 13 or 17 after one error line.
-int commitShrink(const char* argument, const char* newPath, const ShrinkPlan* plan,
-                 char* errorText, size_t errorTextSize);
+int commitShrink(const char* argument, const char* newPath, const ShrinkPlan* plan, char* errorText,
+                 size_t errorTextSize);

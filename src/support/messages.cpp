@@ -1,11 +1,10 @@
-#include "support.h"
-
-#include "platform/platform.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/platform.h"
+#include "support.h"
 
 namespace {
 
@@ -117,8 +116,10 @@ bool supportAtShutdown(void (*action)()) {
     if (!entry) return false;
     entry->action = action;
     entry->prev = shutdownList->tail;
-    if (shutdownList->tail) shutdownList->tail->next = entry;
-    else shutdownList->head = entry;
+    if (shutdownList->tail)
+        shutdownList->tail->next = entry;
+    else
+        shutdownList->head = entry;
     shutdownList->tail = entry;
     ++shutdownList->count;
     return true;

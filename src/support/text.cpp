@@ -1,6 +1,6 @@
-#include "support.h"
-
 #include <cstring>
+
+#include "support.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Test helper: holds a file open the way the tool opens an extent for reading, from another
 // process, until its standard input ends. Prints "ready" once the file is open.
 
-#include "platform/platform.h"
-
 #include <cstdio>
+
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
     FileHandle file = NO_FILE;

@@ -1,11 +1,6 @@
 // Every platform operation that can fail, made to fail in a whole run: the single error line,
 // the exit code and the files left behind.
 
-#include "app/run.h"
-#include "faults.h"
-#include "platform/platform.h"
-#include "support/support.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -15,6 +10,11 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "app/run.h"
+#include "faults.h"
+#include "platform/platform.h"
+#include "support/support.h"
 
 namespace fs = std::filesystem;
 
@@ -63,7 +63,7 @@ protected:
         fs::current_path(dir_);
         std::ofstream(dir_ / "disk.vmdk", std::ios::binary) << OLD_DESCRIPTOR;
         std::vector<char> sector(512, 0);
-        const unsigned char entry[16] = {0x80, 0, 0, 0, 0x83, 0, 0, 0,
+        const unsigned char entry[16] = {0x80, 0,    0, 0, 0x83, 0,    0,    0,
                                          0x00, 0x08, 0, 0, 0x00, 0xF8, 0x1F, 0};
         std::copy(entry, entry + 16, sector.begin() + 0x1BE);
         sector[510] = 0x55;
@@ -102,8 +102,10 @@ protected:
             } else {
                 ASSERT_TRUE(fs::exists(paths[i]));
                 std::string text = readFile(paths[i]);
-                if (contents[i] == OLD) EXPECT_EQ(text, OLD_DESCRIPTOR);
-                else EXPECT_NE(text.find("RW 2097152 FLAT"), std::string::npos) << text;
+                if (contents[i] == OLD)
+                    EXPECT_EQ(text, OLD_DESCRIPTOR);
+                else
+                    EXPECT_NE(text.find("RW 2097152 FLAT"), std::string::npos) << text;
             }
         }
         EXPECT_EQ(fs::file_size(dir_ / "disk-flat.vmdk"), files.extentSize);
@@ -147,10 +149,10 @@ TEST_F(FaultRun, EveryFailingOperation) {
          "Error while looking for the lock file/dir \"" + full + ".lck\" (" + rt + ")", UNTOUCHED},
         {"descriptor open", FAULT_OPEN_TEXT, 1, EIO, false, 3,
          "Cannot open descriptor file \"" + full + "\" (" + rt + ")", UNTOUCHED},
-        {"first line", FAULT_READ_LINE, 1, EIO, false, 5,
-         "Cannot read line 0 from descriptor file", UNTOUCHED},
-        {"fourth line", FAULT_READ_LINE, 4, EIO, true, 5,
-         "Cannot read line 3 from descriptor file", UNTOUCHED},
+        {"first line", FAULT_READ_LINE, 1, EIO, false, 5, "Cannot read line 0 from descriptor file",
+         UNTOUCHED},
+        {"fourth line", FAULT_READ_LINE, 4, EIO, true, 5, "Cannot read line 3 from descriptor file",
+         UNTOUCHED},
         {"extent open", FAULT_OPEN_READ, 1, OS, false, 4,
          "Cannot open disk file \"" + extent + "\" for reading (" + sysText(OS) + ")", UNTOUCHED},
         {"extent read", FAULT_READ_SECTOR, 1, OS, false, 7,
@@ -169,8 +171,8 @@ TEST_F(FaultRun, EveryFailingOperation) {
          "Cannot rename \"disk.vmdk.new\" to \"disk.vmdk\" (" + sysText(OS) + ")", RENAMED_TO_BAK},
         {"exclusive open", FAULT_OPEN_EXCLUSIVE, 1, OS, false, 17,
          "Cannot open disk file \"" + extent + "\" for resizing (" + sysText(OS) + ")", INSTALLED},
-        {"seek", FAULT_SEEK, 1, OS, false, 12, "Cannot move disk file pointer (" + sysText(OS) + ")",
-         INSTALLED},
+        {"seek", FAULT_SEEK, 1, OS, false, 12,
+         "Cannot move disk file pointer (" + sysText(OS) + ")", INSTALLED},
         {"set end", FAULT_SET_END, 1, OS, false, 13, "Cannot set file size (" + sysText(OS) + ")",
          INSTALLED},
     };
@@ -209,8 +211,9 @@ TEST_F(FaultRun, FolderSyncFaultDoesNotStopTheCut) {
     faultArm(FAULT_SYNC_FOLDER, 1, 5);
     EXPECT_EQ(run({"disk.vmdk"}), 0);
     EXPECT_EQ(faultCalls(FAULT_SYNC_FOLDER), 1u);
-    EXPECT_NE(out_.find("Operation completed successfully, old descriptor renamed to disk.vmdk.bak\n"),
-              std::string::npos);
+    EXPECT_NE(
+        out_.find("Operation completed successfully, old descriptor renamed to disk.vmdk.bak\n"),
+        std::string::npos);
     expectFiles(SHRUNK);
 }
 
@@ -218,8 +221,8 @@ TEST_F(FaultRun, ErrorWithoutSystemTextShowsTheNumbers) {
     faultArm(FAULT_OPEN_READ, 1, 0x20000005u);
     faultArm(FAULT_ERROR_MESSAGE, 1, 0);
     EXPECT_EQ(run({"-t", "disk.vmdk"}), 4);
-    EXPECT_EQ(err_, "Cannot open disk file \"" + fullPath("disk-flat.vmdk") +
-                        "\" for reading (u0/5)\n");
+    EXPECT_EQ(err_,
+              "Cannot open disk file \"" + fullPath("disk-flat.vmdk") + "\" for reading (u0/5)\n");
 }
 
 TEST_F(FaultRun, ScriptedKeysAndACleanRun) {
@@ -228,8 +231,9 @@ TEST_F(FaultRun, ScriptedKeysAndACleanRun) {
     expectFiles(UNTOUCHED);
     faultReset("Y");
     EXPECT_EQ(run({"disk.vmdk"}), 0);
-    EXPECT_EQ(err_, "Disk file size will be set to 2097152 sectors (1 Gb, 1024 Mb)\n"
-                    "Are you sure? (Y/N) Y\n");
+    EXPECT_EQ(err_,
+              "Disk file size will be set to 2097152 sectors (1 Gb, 1024 Mb)\n"
+              "Are you sure? (Y/N) Y\n");
     expectFiles(SHRUNK);
 }
 

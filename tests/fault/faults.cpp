@@ -1,8 +1,8 @@
 #include "faults.h"
 
-#include "platform/platform.h"
-
 #include <cstring>
+
+#include "platform/platform.h"
 
 namespace real {
 #include "platform/platform_calls.h"

@@ -1,13 +1,14 @@
 // The real Win32 backend inside namespace real, beneath the scripted faults. Its system headers
 // come first, so that including them again inside the namespace does nothing.
-#include <cerrno>
 #include <conio.h>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 

@@ -1,17 +1,32 @@
-#include "descriptor/descriptor.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "descriptor/descriptor.h"
+
 namespace {
 
 TEST(ParamTable, RowsInSearchOrderWithTheirFields) {
-    const char* names[PARAM_COUNT] = {"version", "CID", "parentCID", "encoding",
-        "isNativeSnapshot", "createType", "Sectors", "DiskFileName", "ddb.adapterType",
-        "ddb.deletable", "ddb.geometry.cylinders", "ddb.geometry.heads", "ddb.geometry.sectors",
-        "ddb.longContentID", "ddb.thinProvisioned", "ddb.toolsInstallType", "ddb.toolsVersion",
-        "ddb.encoding", "ddb.uuid", "ddb.VirtualHWVersion"};
+    const char* names[PARAM_COUNT] = {"version",
+                                      "CID",
+                                      "parentCID",
+                                      "encoding",
+                                      "isNativeSnapshot",
+                                      "createType",
+                                      "Sectors",
+                                      "DiskFileName",
+                                      "ddb.adapterType",
+                                      "ddb.deletable",
+                                      "ddb.geometry.cylinders",
+                                      "ddb.geometry.heads",
+                                      "ddb.geometry.sectors",
+                                      "ddb.longContentID",
+                                      "ddb.thinProvisioned",
+                                      "ddb.toolsInstallType",
+                                      "ddb.toolsVersion",
+                                      "ddb.encoding",
+                                      "ddb.uuid",
+                                      "ddb.VirtualHWVersion"};
     for (unsigned i = 0; i < PARAM_COUNT; ++i) {
         SCOPED_TRACE(names[i]);
         EXPECT_STREQ(PARAM_TABLE[i].name, names[i]);

@@ -1,10 +1,10 @@
-#include "descriptor/descriptor.h"
-#include "platform/platform.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+
+#include "descriptor/descriptor.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -177,7 +177,8 @@ TEST(ReadDescriptor, LineFaults) {
     const Case cases[] = {
         {"=5\n", "Line 10 - no parameter name"},
         {"\"quoted\"=1\n", "Line 10 - no parameter name"},
-        {"ddb.geometry.biosHeads = \"255\"\n", "Line 10: unknown parameter \"ddb.geometry.biosHeads\""},
+        {"ddb.geometry.biosHeads = \"255\"\n",
+         "Line 10: unknown parameter \"ddb.geometry.biosHeads\""},
         {"RDONLY 100 FLAT \"x\" 0\n", "Line 10: unknown parameter \"RDONLY\""},
         {"ddb.toolsVersion2 = \"1\"\n", "Line 10: no \"=\""},
         {"version 1\n", "Line 10: no \"=\""},

@@ -1,10 +1,10 @@
-#include "shrink/shrink.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "shrink/shrink.h"
 
 namespace {
 
@@ -74,9 +74,15 @@ TEST(SizeFigures, RoundToNearest) {
         uint64_t sectors;
         unsigned gb, mb;
     };
-    const Case cases[] = {{4u * 1024 * 1024, 2, 2048}, {0, 0, 0},      {1023, 0, 0},
-                          {1024, 0, 1},                {2048, 0, 1},   {1048575, 1, 512},
-                          {1046528, 0, 511},  {1047552, 1, 512},          {4294967295u, 2048, 2097152}};
+    const Case cases[] = {{4u * 1024 * 1024, 2, 2048},
+                          {0, 0, 0},
+                          {1023, 0, 0},
+                          {1024, 0, 1},
+                          {2048, 0, 1},
+                          {1048575, 1, 512},
+                          {1046528, 0, 511},
+                          {1047552, 1, 512},
+                          {4294967295u, 2048, 2097152}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sectors);
         SizeFigures f = sizeFigures(c.sectors);
@@ -87,7 +93,9 @@ TEST(SizeFigures, RoundToNearest) {
 
 TEST(PlanFromSector, ListingAndPlan) {
     // Listed in table order, whatever the order on the disk; empty entries are passed over.
-    Sector s = mbr({{0x00, 0x07, 1050624, 1048576}, {0, 0, 0, 0}, {0x80, 0x83, 2048, 1048576},
+    Sector s = mbr({{0x00, 0x07, 1050624, 1048576},
+                    {0, 0, 0, 0},
+                    {0x80, 0x83, 2048, 1048576},
                     {0x01, 0x05, 2099200, 20000}});
     Outcome o = plan(disk(8388608, 8322, 16, 63), s);
     ASSERT_EQ(o.code, 0) << o.err;
@@ -114,15 +122,12 @@ TEST(PlanFromSector, RoundingAndCylinders) {
     };
     const Case cases[] = {
         {10 * 2048, 16, 63, 10 * 2048, 20},  // (20480 / 63) / 16, in that order
-        {10 * 2048 + 1, 16, 63, 11 * 2048, 22},
-        {2048, 1, 1, 2048, 2048},
-        {1, 255, 8, 2048, 1},
+        {10 * 2048 + 1, 16, 63, 11 * 2048, 22},      {2048, 1, 1, 2048, 2048}, {1, 255, 8, 2048, 1},
         {0xFFFFF800u, 255, 63, 0xFFFFF800u, 267349},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.usedEnd);
-        Outcome o = plan(disk(0xFFFFFFFFu, 1, c.heads, c.perTrack),
-                         mbr({{0, 0x83, 0, c.usedEnd}}));
+        Outcome o = plan(disk(0xFFFFFFFFu, 1, c.heads, c.perTrack), mbr({{0, 0x83, 0, c.usedEnd}}));
         ASSERT_EQ(o.code, 0) << o.err;
         EXPECT_EQ(o.plan.newSectors, c.newSectors);
         EXPECT_EQ(o.plan.newCylinders, c.newCylinders);
@@ -165,8 +170,7 @@ TEST(PlanFromSector, Refusals) {
          "Disk partitions:\n 0: boot=n, sys=83,    4192256 secs (2048-4194303), 2 Gb, 2047 Mb\n"
          "Total sectors used by partitions: 4194304 (2 Gb, 2048 Mb)\n",
          "No space to reclaim\n"},
-        {"rounds up to the extent", disk(4194304, 4161, 16, 63), mbr({{0, 0x83, 2048, 4191952}}),
-         1,
+        {"rounds up to the extent", disk(4194304, 4161, 16, 63), mbr({{0, 0x83, 2048, 4191952}}), 1,
          "Disk partitions:\n 0: boot=n, sys=83,    4191952 secs (2048-4193999), 2 Gb, 2047 Mb\n"
          "Total sectors used by partitions: 4194000 (2 Gb, 2048 Mb)\n",
          "No space to reclaim\n"},
@@ -175,8 +179,7 @@ TEST(PlanFromSector, Refusals) {
          " 0: boot=n, sys=83, 4294965249 secs (0-4294965248), 2048 Gb, 2097151 Mb\n"
          "Total sectors used by partitions: 4294965249 (2048 Gb, 2097151 Mb)\n",
          "Computed number of cylinders is zero\n"},
-        {"fewer sectors than a cylinder", disk(4194304, 261, 255, 63), mbr({{0, 0x83, 63, 100}}),
-         8,
+        {"fewer sectors than a cylinder", disk(4194304, 261, 255, 63), mbr({{0, 0x83, 63, 100}}), 8,
          "Disk partitions:\n 0: boot=n, sys=83,        100 secs (63-162), 0 Gb, 0 Mb\n"
          "Total sectors used by partitions: 163 (0 Gb, 0 Mb)\n",
          "Computed number of cylinders is zero\n"},

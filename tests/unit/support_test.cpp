@@ -1,10 +1,11 @@
-#include "platform/platform.h"
 #include "support/support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace {
 

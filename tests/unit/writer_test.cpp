@@ -1,11 +1,12 @@
 #include "descriptor/writer.h"
-#include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace {
 
