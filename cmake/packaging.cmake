@@ -48,3 +48,11 @@ else()
 endif()
 
 include(CPack)
+
+# The package workflow of the native build makes the Windows .zip too: a workflow keeps to one
+# configure preset, so the cross build's own workflow runs as a target of this one.
+if(NOT CMAKE_CROSSCOMPILING)
+    add_custom_target(windows-zip
+        COMMAND ${CMAKE_COMMAND} --workflow --preset windows-package
+        WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} USES_TERMINAL VERBATIM)
+endif()
