@@ -215,25 +215,9 @@ LISTING = (' 0: boot=y, sys=83,    2095104 secs (2048-2097151), 1 Gb, 1023 Mb\n'
 SCAN_OUT = 'Desc file: "{dir}disk.vmdk"\nDisk file: "{dir}disk-flat.vmdk"\nDisk partitions:\n'
 PROMPT = "Disk file size will be set to 2097152 sectors (1 Gb, 1024 Mb)\nAre you sure? (Y/N) "
 
-NEW_DESCRIPTOR = (
-    "# Disk DescriptorFile\n"
-    "version=1\n"
-    "CID=1a2b3c4d\n"
-    "parentCID=ffffffff\n"
-    'createType="monolithicFlat"\n'
-    "\n"
-    "# Extent description\n"
-    'RW 2097152 FLAT "disk-flat.vmdk" 0\n'
-    "\n"
-    "# The Disk Data Base\n"
-    "#DDB\n"
-    "\n"
-    'ddb.adapterType = "lsilogic"\n'
-    'ddb.geometry.cylinders = "2080"\n'
-    'ddb.geometry.heads = "16"\n'
-    'ddb.geometry.sectors = "63"\n'
-    'ddb.virtualHWVersion = "4"\n'
-)
+# The sample is already in the writer's layout: only the size and the cylinders change.
+NEW_DESCRIPTOR = (DESCRIPTOR.replace("RW 4194304 FLAT", "RW 2097152 FLAT")
+                  .replace('cylinders = "4161"', 'cylinders = "2080"'))
 
 
 def text_file(text):
